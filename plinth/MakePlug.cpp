@@ -21,10 +21,16 @@ ConstructionMutex::ConstructionMutex() : mImpl(new Impl) {
   pthread_mutexattr_destroy(&attr);
 }
 
+ConstructionMutex::~ConstructionMutex() {
+  pthread_mutex_destroy(&mImpl->mutex);
+  delete mImpl;
+}
+
 ConstructionMutex& ConstructionMutex::Get() {
-  // Lives until the module is unloaded; never destroyed so late constructions stay safe.
-  static ConstructionMutex* instance = new ConstructionMutex();
-  return *instance;
+  // Lives until the module is unloaded (hosts destroy every instance first),
+  // and is freed then: a module loaded and unloaded repeatedly leaks nothing.
+  static ConstructionMutex instance;
+  return instance;
 }
 
 void ConstructionMutex::lock() { pthread_mutex_lock(&mImpl->mutex); }

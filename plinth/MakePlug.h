@@ -13,6 +13,7 @@ namespace plinth {
 class ConstructionMutex {
  public:
   static ConstructionMutex& Get();
+  ~ConstructionMutex();
   void lock();
   void unlock();
 
