@@ -1,0 +1,105 @@
+// Per-block primitives of the audio path and the editor: single try, no
+// allocation, at most one 4 KiB copy under the lock. Sanitising of what was
+// read happens after the lock is released.
+#include <cstring>
+#include <ctime>
+
+#include "registry/QuellbridgeSHM.h"
+
+namespace qb {
+
+bool QuellbridgeSHM::RefreshRemoteId() noexcept {
+  if (!Usable() || SlotIndex() < 0) return false;
+  RegistryLock lock(header->mutex, LockMode::SingleTry);
+  if (!lock) return false;
+  const QBSlot* own = OwnSlotLocked();
+  if (!own) return false;
+  remoteId.store(own->peerId, std::memory_order_relaxed);
+  return true;
+}
+
+bool QuellbridgeSHM::ReadOwnBypass() noexcept {
+  if (!Usable() || SlotIndex() < 0) return CachedBypass();
+  RegistryLock lock(header->mutex, LockMode::SingleTry);
+  if (!lock) return CachedBypass();
+  const QBSlot* own = OwnSlotLocked();
+  if (!own) return CachedBypass();
+  const bool bypassed = own->bypass != 0;
+  cachedBypass.store(bypassed, std::memory_order_relaxed);
+  return bypassed;
+}
+
+bool QuellbridgeSHM::CopyPeerSpectrum(float (&out)[kSpectrumBins]) noexcept {
+  if (!Usable() || RemoteId() == 0) return false;
+  {
+    RegistryLock lock(header->mutex, LockMode::SingleTry);
+    if (!lock) return false;
+    const QBSlot* peer = TargetSlotLocked(SlotTarget::Peer);
+    if (!peer) return false;
+    std::memcpy(out, peer->spectrum, sizeof out);
+  }
+  SanitizeMagnitudes(out);
+  return true;
+}
+
+bool QuellbridgeSHM::ReadGainReduction(SlotTarget target, LockMode mode, float (&out)[3]) noexcept {
+  if (!Usable()) return false;
+  if (target == SlotTarget::Own ? SlotIndex() < 0 : RemoteId() == 0) return false;
+  {
+    RegistryLock lock(header->mutex, mode);
+    if (!lock) return false;
+    const QBSlot* s = TargetSlotLocked(target);
+    if (!s) return false;
+    std::memcpy(out, s->gainReduction, sizeof out);
+  }
+  SanitizeLevels(out, 3);
+  return true;
+}
+
+template <class Fn>
+void QuellbridgeSHM::WithOwnSlot(LockMode mode, Fn&& write) noexcept {
+  if (!Usable() || SlotIndex() < 0) return;
+  RegistryLock lock(header->mutex, mode);
+  if (!lock) return;
+  if (QBSlot* own = OwnSlotLocked()) write(*own);
+}
+
+void QuellbridgeSHM::PublishGainReduction(const float (&gainReductionDb)[3]) noexcept {
+  WithOwnSlot(LockMode::SingleTry,
+              [&](QBSlot& own) { std::memcpy(own.gainReduction, gainReductionDb, sizeof own.gainReduction); });
+}
+
+void QuellbridgeSHM::PublishSpectrum(const float* magnitudes, int n) noexcept {
+  if (!magnitudes || n <= 0) return;
+  const std::size_t count = static_cast<std::size_t>(n > kSpectrumBins ? kSpectrumBins : n);
+  WithOwnSlot(LockMode::SingleTry, [&](QBSlot& own) { std::memcpy(own.spectrum, magnitudes, count * sizeof(float)); });
+}
+
+void QuellbridgeSHM::PublishBandLevels(const float (&levels)[3]) noexcept {
+  const int64_t now = static_cast<int64_t>(std::time(nullptr));
+  WithOwnSlot(LockMode::SingleTry, [&](QBSlot& own) {
+    std::memcpy(own.bandLevels, levels, sizeof own.bandLevels);
+    own.heartbeat = now;
+  });
+}
+
+void QuellbridgeSHM::PublishBypassed() noexcept {
+  const int64_t now = static_cast<int64_t>(std::time(nullptr));
+  WithOwnSlot(LockMode::SingleTry, [&](QBSlot& own) {
+    std::memset(own.bandLevels, 0, sizeof own.bandLevels);
+    own.heartbeat = now;
+    std::memset(own.spectrum, 0, sizeof own.spectrum);
+    std::memset(own.gainReduction, 0, sizeof own.gainReduction);
+  });
+}
+
+void QuellbridgeSHM::WriteFftSize(int32_t fftSize) noexcept {
+  WithOwnSlot(LockMode::WithRetry, [&](QBSlot& own) { own.fftSize = fftSize; });
+}
+
+void QuellbridgeSHM::PublishEditorSpectrum(const float (&curveDb)[kEditorSpectrumPoints]) noexcept {
+  WithOwnSlot(LockMode::WithRetry,
+              [&](QBSlot& own) { std::memcpy(own.editorSpectrum, curveDb, sizeof own.editorSpectrum); });
+}
+
+}  // namespace qb
