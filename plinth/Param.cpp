@@ -49,14 +49,9 @@ void IParam::InitInt(const char* name, int defaultVal, int minVal, int maxVal, c
 double IParam::Constrain(double plain) const {
   if (std::isnan(plain)) return mDefault;
   double v = plain;
-  if (mStep > 0.0 && std::isfinite(v)) {
-    v = std::round(v / mStep) * mStep;
-    // Strip the representation noise of the multiplication (0.30000000000000004).
-    if (mPrecision < 6) {
-      double scale = std::pow(10.0, mPrecision);
-      v = std::round(v * scale) / scale;
-    }
-  }
+  // Stepped (integer) parameters land on a step; doubles are continuous, their
+  // step only sets the display precision.
+  if (mType == Type::Int && std::isfinite(v)) v = std::round(v / mStep) * mStep;
   if (v < mMin) v = mMin;
   if (v > mMax) v = mMax;
   return v;

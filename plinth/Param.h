@@ -19,7 +19,8 @@ class IParam {
   // Plain value, lock-free on every thread.
   double Value() const { return mValue.load(std::memory_order_relaxed); }
   int Int() const { return static_cast<int>(Value()); }
-  // Rounds to the step (when the parameter has one), clamps to the range, stores.
+  // Rounds an integer parameter to its step, clamps to the range, stores.
+  // (A double's step is its display granularity; doubles stay continuous.)
   void Set(double plain) { mValue.store(Constrain(plain), std::memory_order_relaxed); }
   void SetNormalized(double normalized) { Set(FromNormalized(normalized)); }
   void SetToDefault() { Set(mDefault); }

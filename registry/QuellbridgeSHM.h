@@ -221,10 +221,12 @@ class QuellbridgeSHM {
   // cached value.
   bool ReadOwnBypass() noexcept;
 
-  // Copies the spectrum of the first alive slot carrying remoteId into out,
-  // entries that are not finite and >= 0 as 0. Returns whether a peer was
+  // Copies the first count entries (clamped to [0, 1024]) of the spectrum of
+  // the first alive slot carrying remoteId into out, entries that are not
+  // finite and >= 0 as 0; the rest of out is left as it was (the audio path
+  // copies only the bins its transform has). Returns whether a peer was
   // found; out is untouched otherwise.
-  bool CopyPeerSpectrum(float (&out)[kSpectrumBins]) noexcept;
+  bool CopyPeerSpectrum(float (&out)[kSpectrumBins], int count = kSpectrumBins) noexcept;
 
   // The gain reduction of the own or the peer's slot, non-finite values as 0.
   // Returns whether it was read; out is untouched otherwise.

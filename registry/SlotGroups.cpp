@@ -83,7 +83,11 @@ inline float MagnitudeOrZero(float v) {
 }  // namespace
 
 void SanitizeMagnitudes(float* values, int count) noexcept {
-  for (int i = 0; i < count; ++i) values[i] = MagnitudeOrZero(values[i]);
+  int i = 0;
+  // Runs of a fixed length vectorise; the rest goes one by one.
+  for (; i + 8 <= count; i += 8)
+    for (int j = 0; j < 8; ++j) values[i + j] = MagnitudeOrZero(values[i + j]);
+  for (; i < count; ++i) values[i] = MagnitudeOrZero(values[i]);
 }
 
 void SanitizeMagnitudes(float (&spectrum)[kSpectrumBins]) noexcept {

@@ -94,7 +94,7 @@ TEST(PluginState, HostSetIgnoresUnknownIdsAndNonFiniteValues) {
   p.SetParameterFromHost(7, 1.0);
   p.SetParameterFromHost(-1, 1.0);
   p.SetParameterFromHost(0, std::nan(""));
-  EXPECT_EQ(p.GetParam(1)->Value(), 4.4);
+  EXPECT_EQ(p.GetParam(1)->Value(), 4.44);
   EXPECT_EQ(p.GetParam(0)->Value(), 1.0);
   EXPECT_EQ(p.changes, (std::vector<int>{1}));
 }
