@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs every Debian package that building, testing, fuzzing and the
-# renderer need. Idempotent; runs as root or through sudo.
+# renderer need (ardour and qtractor: real hosts whose plug-in scanners the
+# tests run against the built modules). Idempotent; runs as root or through sudo.
 set -eu
 
 PACKAGES="
@@ -14,6 +15,7 @@ PACKAGES="
   libboost-dev libfftw3-dev libstb-dev xvfb xauth
   libsndfile1-dev python3 python3-matplotlib python3-numpy
   util-linux
+  ardour qtractor
 "
 
 if [ "$(id -u)" -eq 0 ]; then
