@@ -344,12 +344,16 @@ TEST(QuellbridgeClapLatency, AnnouncedOnlyInsideActivate) {
   auto instance = NewInstance();
   ASSERT_TRUE(instance);
   int known = instance->Latency();
+  EXPECT_EQ(known, 2048) << "twice the default transform before the first activation";
   int notified = 0;
-  for (double rate : {22050.0, 44100.0, 48000.0, 96000.0, 192000.0}) {
+  // The true delay of the path: twice the transform length for the rate.
+  const std::pair<double, int> rates[] = {{22050, 1024}, {44100, 2048}, {48000, 2048}, {96000, 4096},
+                                          {192000, 8192}, {44100, 2048}};
+  for (auto [rate, expected] : rates) {
     SCOPED_TRACE(rate);
     ASSERT_TRUE(instance->Activate(rate, 512));
     const int latency = instance->Latency();
-    EXPECT_GE(latency, 0);
+    EXPECT_EQ(latency, expected);
     if (latency != known) ++notified;
     known = latency;
     EXPECT_EQ(instance->LatencyChangeNotifications(), notified);

@@ -423,11 +423,15 @@ TEST_F(QuellbridgeVst3, GarbageAndTruncatedStatesAreHarmless) {
 
 TEST_F(QuellbridgeVst3, ReportsItsLatencyAndAnnouncesChanges) {
   auto inst = NewInstance();
-  EXPECT_EQ(inst->Latency(), qb::QuellbridgeConfig().latency);
-  for (double rate : {22050.0, 44100.0, 48000.0, 96000.0, 192000.0}) {
+  EXPECT_EQ(inst->Latency(), 2048) << "twice the default transform before the first activation";
+  // The true delay of the path: twice the transform length for the rate.
+  const std::pair<double, int> rates[] = {{22050, 1024}, {44100, 2048}, {48000, 2048}, {96000, 4096},
+                                          {192000, 8192}, {44100, 2048}};
+  for (auto [rate, expected] : rates) {
     const int before = inst->Latency();
     const int notices = inst->LatencyChangeNotifications();
     ASSERT_TRUE(inst->Activate(rate, 512));
+    EXPECT_EQ(inst->Latency(), expected) << rate;
     if (inst->Latency() != before) {
       EXPECT_GT(inst->LatencyChangeNotifications(), notices) << rate;
     }
