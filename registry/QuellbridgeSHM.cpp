@@ -68,15 +68,21 @@ Validity WaitUntilValid(const bip::shared_memory_object& seg, bip::mapped_region
   return Validity::Invalid;
 }
 
+// Everything but the magic, which the creator publishes once it holds a slot.
 bool InitialiseSegment(QBRegistry& r) noexcept {
   std::memset(static_cast<void*>(&r), 0, sizeof r);
   r.version = kRegistryVersion;
   if (!InitRobustMutex(r.mutex)) return false;
   r.slotHighWater = 0;
-  // Published last: joiners wait for it.
-  __atomic_store_n(&r.magic, kRegistryMagic, __ATOMIC_RELEASE);
   return true;
 }
+
+// Joiners wait for the magic, and the stale check of other processes leaves a
+// segment without it alone. Published only after the creator claimed its
+// slot, so the segment is never valid without a live slot: a stale check
+// racing with the creation would otherwise remove it, leaving the creator
+// alone in a segment nobody else can find.
+void PublishMagic(QBRegistry& r) noexcept { __atomic_store_n(&r.magic, kRegistryMagic, __ATOMIC_RELEASE); }
 
 }  // namespace
 
@@ -183,10 +189,12 @@ bool QuellbridgeSHM::OpenLocked() noexcept {
 
   RegistryLock lock(header->mutex, LockMode::WithRetry);
   if (!lock) {
+    if (created) PublishMagic(*r);
     header = nullptr;
     return false;
   }
   const int index = ClaimSlot(*header);
+  if (created) PublishMagic(*r);
   if (index < 0) {
     header = nullptr;
     return false;

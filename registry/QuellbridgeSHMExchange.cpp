@@ -29,16 +29,17 @@ bool QuellbridgeSHM::ReadOwnBypass() noexcept {
   return bypassed;
 }
 
-bool QuellbridgeSHM::CopyPeerSpectrum(float (&out)[kSpectrumBins]) noexcept {
+bool QuellbridgeSHM::CopyPeerSpectrum(float (&out)[kSpectrumBins], int count) noexcept {
   if (!Usable() || RemoteId() == 0) return false;
+  const int n = count < 0 ? 0 : (count > kSpectrumBins ? kSpectrumBins : count);
   {
     RegistryLock lock(header->mutex, LockMode::SingleTry);
     if (!lock) return false;
     const QBSlot* peer = TargetSlotLocked(SlotTarget::Peer);
     if (!peer) return false;
-    std::memcpy(out, peer->spectrum, sizeof out);
+    std::memcpy(out, peer->spectrum, sizeof(float) * static_cast<std::size_t>(n));
   }
-  SanitizeMagnitudes(out);
+  SanitizeMagnitudes(out, n);
   return true;
 }
 

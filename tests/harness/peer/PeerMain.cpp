@@ -5,10 +5,12 @@
 #include <string>
 
 #include "PeerCommands.h"
+#include "PeerToneCommands.h"
 
 int main() {
   std::ios::sync_with_stdio(false);
   qbpeer::CommandTable commands;
+  qbpeer::AddToneCommands(commands);
   qbpeer::PeerState state;
   std::string line;
   while (!state.quit && std::getline(std::cin, line)) {
