@@ -68,27 +68,40 @@ void Quellbridge::ProcessBlock(double** inputs, double** outputs, int nFrames) {
   DenormalGuard denormals;
   if (nFrames < 0) nFrames = 0;
 
-  // Peer id: the other side may have paired with us from its editor.
-  registry.RefreshRemoteId();
-
   const int nOut = NOutChansConnected();
   const bool stereo = nOut > 1;
+  const int bins = std::min(processor.binCount(), kSpectrumBins);
+  // Frames run only at hop boundaries: the peer's spectrum is needed, and the
+  // own one changes, only in blocks that reach one.
+  const bool frameDue = processor.samplesUntilFrame() <= nFrames;
 
-  // Another instance's editor may have bypassed us through our slot.
-  if (registry.IsOpen() && registry.ReadOwnBypass()) {
+  // Our own pending attack/release/make-up go out first, so the groups read
+  // below are never older than our own last write.
+  FlushPendingControls();
+  const uint64_t seenBands = lastBandSeq.load(std::memory_order_relaxed);
+  const uint64_t seenHpLp = lastHpLpSeq.load(std::memory_order_relaxed);
+  const uint64_t seenControls = lastControlsSeq.load(std::memory_order_relaxed);
+
+  // One try of the registry lock: the peer id (the other side may have paired
+  // with us from its editor), our bypass flag (another instance's editor may
+  // have set it), the groups edited into our slot, and the peer's spectrum.
+  QBBlockInputs in;
+  if (registry.IsOpen() || registry.RemoteId() != 0) registry.ReadBlockInputs(peerSpectrum, frameDue ? bins : 0, in);
+
+  if (registry.IsOpen() && in.bypassed) {
     RunBypassBlock(inputs, outputs, nFrames, nOut);
     return;
   }
 
-  FlushPendingControls();
-  AdoptOwnBands();
-  AdoptOwnHpLp();
-  AdoptOwnControls();
-
-  // Only the bins the transform has are read (by the engine and the peer's
-  // band levels).
-  const bool peerValid = registry.RemoteId() != 0 &&
-                         registry.CopyPeerSpectrum(peerSpectrum, std::min(processor.binCount(), kSpectrumBins));
+  // A busy lock leaves a group's counter unconsumed: it is taken on a later
+  // block. So does a write of our own made meanwhile on another thread (the
+  // heartbeat, a state restore): the group read may predate it.
+  if (in.ownSlotRead) {
+    if (lastBandSeq.load(std::memory_order_relaxed) == seenBands) AdoptOwnBands(in.bandGroup);
+    if (lastHpLpSeq.load(std::memory_order_relaxed) == seenHpLp) AdoptOwnHpLp(in.hpLpGroup);
+    if (lastControlsSeq.load(std::memory_order_relaxed) == seenControls) AdoptOwnControls(in.controlsGroup);
+  }
+  const bool peerValid = in.peerFound;
 
   SmoothParameters(nFrames);
 
@@ -101,7 +114,7 @@ void Quellbridge::ProcessBlock(double** inputs, double** outputs, int nFrames) {
   }
   args.freqLow = paramSmoothed.freqLow;
   args.freqHigh = paramSmoothed.freqHigh;
-  args.makeupGain = static_cast<float>(std::pow(10.0, paramSmoothed.makeup / 20.0));
+  args.makeupGain = MakeupGain(paramSmoothed.makeup);
   args.hpHz = static_cast<float>(paramSmoothed.hp);
   args.lpHz = static_cast<float>(paramSmoothed.lp);
 
@@ -112,22 +125,43 @@ void Quellbridge::ProcessBlock(double** inputs, double** outputs, int nFrames) {
     gr[b] = processor.bandGainReductionDb()[b];
     gainReductionDb[b].store(gr[b], std::memory_order_relaxed);
   }
-  registry.PublishGainReduction(gr);
 
-  float own[3];
-  MeasureBandLevels(processor.spectrumMagnitude(), 1.0f, own);
-  registry.PublishSpectrum(processor.spectrumMagnitude(), std::min(processor.binCount(), kSpectrumBins));
-  registry.PublishBandLevels(own);
+  // The own spectrum and its band levels change with a frame (or with the
+  // crossovers); in between the slot already holds them.
+  const double freqLow = ParamTarget(kFreqLow), freqHigh = ParamTarget(kFreqHigh);
+  const bool crossoversMoved = freqLow != levelsFreqLow || freqHigh != levelsFreqHigh;
+  const bool stale = ownSpectrumStale.load(std::memory_order_relaxed);
+  if (frameDue || crossoversMoved || stale) MeasureBandLevels(processor.spectrumMagnitude(), 1.0f, ownLevels);
+  const bool publishSpectrum = frameDue || stale;
+  if (registry.IsOpen()) {
+    const bool written = registry.PublishBlockOutputs(gr, processor.spectrumMagnitude(), publishSpectrum ? bins : 0,
+                                                      ownLevels);
+    if (publishSpectrum && written) ownSpectrumStale.store(false, std::memory_order_relaxed);
+  }
 
-  float peer[3] = {0.0f, 0.0f, 0.0f};
-  if (peerValid) MeasureBandLevels(peerSpectrum, 1.0f / (static_cast<float>(processor.transformLength()) * 0.25f), peer);
+  if (!peerValid) {
+    for (float& v : peerLevels) v = 0.0f;
+  } else if (frameDue || crossoversMoved) {
+    MeasureBandLevels(peerSpectrum, 1.0f / (static_cast<float>(processor.transformLength()) * 0.25f), peerLevels);
+  }
+  levelsFreqLow = freqLow;
+  levelsFreqHigh = freqHigh;
 
   for (int b = 0; b < 3; ++b) {
-    meterOwnLevels[b].store(own[b], std::memory_order_relaxed);
-    meterPeerLevels[b].store(peer[b], std::memory_order_relaxed);
+    meterOwnLevels[b].store(ownLevels[b], std::memory_order_relaxed);
+    meterPeerLevels[b].store(peerLevels[b], std::memory_order_relaxed);
   }
 
   FeedAnalyzer(outputs, nFrames, nOut);
+}
+
+// 10^(dB / 20), recomputed only when the smoothed make-up moved.
+float Quellbridge::MakeupGain(double makeupDb) {
+  if (makeupDb != makeupGainDb) {
+    makeupGainDb = makeupDb;
+    makeupGainLinear = static_cast<float>(std::pow(10.0, makeupDb / 20.0));
+  }
+  return makeupGainLinear;
 }
 
 // The input passes unchanged and undelayed; the engine is not run, so its
@@ -136,15 +170,14 @@ void Quellbridge::RunBypassBlock(double** inputs, double** outputs, int nFrames,
   for (int c = 0; c < nOut; ++c)
     if (inputs[c] != outputs[c]) std::memcpy(outputs[c], inputs[c], sizeof(double) * static_cast<size_t>(nFrames));
   registry.PublishBypassed();
+  // The slot's spectrum is now zero: the next processed block publishes ours again.
+  ownSpectrumStale.store(true, std::memory_order_relaxed);
   for (std::atomic<float>& g : gainReductionDb) g.store(0.0f, std::memory_order_relaxed);
 }
 
 // Bands written into the own slot by the peer's editor (or ours). A busy lock
 // leaves the counter unconsumed, so the change is taken on a later block.
-void Quellbridge::AdoptOwnBands() {
-  QBBandGroup g;
-  const GroupRead r = registry.ReadBands(SlotTarget::Own, LockMode::SingleTry, g);
-  if (r != GroupRead::Read && r != GroupRead::Malformed) return;
+void Quellbridge::AdoptOwnBands(const QBBandGroup& g) {
   if (g.seq == 0 || g.seq == lastBandSeq.load(std::memory_order_relaxed) || g.count <= 0) return;
   lastBandSeq.store(g.seq, std::memory_order_relaxed);
 
@@ -177,10 +210,7 @@ void Quellbridge::AdoptOwnBands() {
   persistedBandCount.store(c, std::memory_order_relaxed);
 }
 
-void Quellbridge::AdoptOwnHpLp() {
-  QBHpLpGroup g;
-  const GroupRead r = registry.ReadHpLp(SlotTarget::Own, LockMode::SingleTry, g);
-  if (r != GroupRead::Read && r != GroupRead::Malformed) return;
+void Quellbridge::AdoptOwnHpLp(const QBHpLpGroup& g) {
   if (g.seq == 0 || g.seq == lastHpLpSeq.load(std::memory_order_relaxed)) return;
   lastHpLpSeq.store(g.seq, std::memory_order_relaxed);
   if (!(g.nonFinite & 1u)) {
@@ -195,10 +225,7 @@ void Quellbridge::AdoptOwnHpLp() {
   }
 }
 
-void Quellbridge::AdoptOwnControls() {
-  QBControlsGroup g;
-  const GroupRead r = registry.ReadControls(SlotTarget::Own, LockMode::SingleTry, g);
-  if (r != GroupRead::Read && r != GroupRead::Malformed) return;
+void Quellbridge::AdoptOwnControls(const QBControlsGroup& g) {
   if (g.seq == 0 || g.seq == lastControlsSeq.load(std::memory_order_relaxed)) return;
   lastControlsSeq.store(g.seq, std::memory_order_relaxed);
   if (!(g.nonFinite & 1u)) {
@@ -220,9 +247,14 @@ void Quellbridge::AdoptOwnControls() {
   }
 }
 
-// One-pole step with a 30 ms time constant, once per block.
+// One-pole step with a 30 ms time constant, once per block. The step for a
+// block length is kept, as hosts mostly repeat one length.
 void Quellbridge::SmoothParameters(int nFrames) {
-  const double c = sampleRate > 0.0 ? 1.0 - std::exp(-(nFrames * 1000.0 / sampleRate) / kSmoothingTimeMs) : 0.0;
+  if (nFrames != smoothingFrames) {
+    smoothingFrames = nFrames;
+    smoothingStep = sampleRate > 0.0 ? 1.0 - std::exp(-(nFrames * 1000.0 / sampleRate) / kSmoothingTimeMs) : 0.0;
+  }
+  const double c = smoothingStep;
   auto follow = [c](double& smoothed, double target) { smoothed += c * (target - smoothed); };
   Smoothed& s = paramSmoothed;
   for (int b = 0; b < 3; ++b) {

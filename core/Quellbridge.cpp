@@ -58,12 +58,15 @@ void Quellbridge::OnReset() {
   BuildDisplayBands(analyzerSampleRate, analyzerBands);
 
   processor.configure(sr);
-  processor.setAttackTime(GetParam(kAttack)->Value());
-  processor.setReleaseTime(GetParam(kRelease)->Value());
+  processor.setAttackTime(ParamValue(kAttack));
+  processor.setReleaseTime(ParamValue(kRelease));
   const int n = processor.transformLength();
   registry.WriteFftSize(n);
 
   std::memset(peerSpectrum, 0, sizeof peerSpectrum);
+  smoothingFrames = -1;  // the step depends on the rate
+  levelsFreqLow = levelsFreqHigh = -1.0;
+  ownSpectrumStale.store(true, std::memory_order_relaxed);
   Smoothed& s = paramSmoothed;
   for (int b = 0; b < 3; ++b) {
     s.thresh[b] = ParamTarget(kThreshLow + b);
@@ -125,6 +128,11 @@ void Quellbridge::GetMeters(float (&own)[3], float (&peer)[3], float (&gr)[3]) c
     peer[b] = meterPeerLevels[b].load(std::memory_order_relaxed);
     gr[b] = gainReductionDb[b].load(std::memory_order_relaxed);
   }
+}
+
+double Quellbridge::ParamValue(int paramIdx) const {
+  const plinth::IParam* p = GetParam(paramIdx);
+  return p ? p->Value() : 0.0;
 }
 
 double Quellbridge::ParamTarget(int paramIdx) const {

@@ -81,6 +81,8 @@ class Quellbridge final : public plinth::Plugin {
   const QuellbridgeSHM& Registry() const { return registry; }
   QuellbridgeSHM& Registry() { return registry; }
   double ParamTarget(int paramIdx) const;
+  // The parameter object's current plain value (0 for an index outside the table).
+  double ParamValue(int paramIdx) const;
   int TransformLength() const { return processor.transformLength(); }
   // Meter triples of the last processed block: own band levels, the peer's,
   // gain reduction in dB. Written by the audio thread, read by the editor.
@@ -89,9 +91,10 @@ class Quellbridge final : public plinth::Plugin {
  private:
   // Block-processing steps (core/BlockProcessing.cpp).
   void RunBypassBlock(double** inputs, double** outputs, int nFrames, int nOut);
-  void AdoptOwnBands();
-  void AdoptOwnHpLp();
-  void AdoptOwnControls();
+  void AdoptOwnBands(const QBBandGroup& group);
+  void AdoptOwnHpLp(const QBHpLpGroup& group);
+  void AdoptOwnControls(const QBControlsGroup& group);
+  float MakeupGain(double makeupDb);
   void SmoothParameters(int nFrames);
   void RunEngine(double** inputs, double** outputs, int nFrames, bool stereo, const FrameArguments& args);
   void MeasureBandLevels(const float* spectrum, float scale, float (&levels)[3]) const;
@@ -149,8 +152,21 @@ class Quellbridge final : public plinth::Plugin {
 
   QuellbridgeSHM registry;
 
-  // Audio thread only: the paired instance's last spectrum.
+  // Audio thread only: the paired instance's last spectrum, and what the
+  // audio path keeps from block to block to skip work that would give the
+  // same result (band levels, the make-up gain, the smoothing step).
   float peerSpectrum[kSpectrumBins] = {};
+  float ownLevels[3] = {0.0f, 0.0f, 0.0f};
+  float peerLevels[3] = {0.0f, 0.0f, 0.0f};
+  double levelsFreqLow = -1.0;
+  double levelsFreqHigh = -1.0;
+  // The slot may not hold our latest spectrum (after a bypass, a reset or a
+  // re-claimed slot); also set by the heartbeat thread.
+  std::atomic<bool> ownSpectrumStale{true};
+  double makeupGainDb = 0.0;
+  float makeupGainLinear = 1.0f;
+  int smoothingFrames = -1;  // block length smoothingStep was computed for
+  double smoothingStep = 0.0;
 
   // Change counters last applied or written, per group. Audio thread
   // (adoption), any thread (WriteControls), main thread (state), heartbeat

@@ -185,8 +185,8 @@ void Quellbridge::PushStateToOwnSlot() {
     if (edgesValid) {
       std::memcpy(edges, persistedBandFreqs, sizeof edges);
     } else {
-      const float fl = static_cast<float>(GetParam(kFreqLow)->Value());
-      const float fh = static_cast<float>(GetParam(kFreqHigh)->Value());
+      const float fl = static_cast<float>(ParamValue(kFreqLow));
+      const float fh = static_cast<float>(ParamValue(kFreqHigh));
       const float rebuilt[3][6] = {{20.0f, 20000.0f, 0, 0, 0, 0},
                                    {20.0f, fl, fl, 20000.0f, 0, 0},
                                    {20.0f, fl, fl, fh, fh, 20000.0f}};
@@ -196,8 +196,8 @@ void Quellbridge::PushStateToOwnSlot() {
     for (int i = 0; i < n; ++i) {
       bands[i].freqLo = edges[2 * i];
       bands[i].freqHi = edges[2 * i + 1];
-      bands[i].thresholdDb = static_cast<float>(GetParam(kThreshLow + i)->Value());
-      bands[i].ratio = static_cast<float>(GetParam(kRatioLow + i)->Value());
+      bands[i].thresholdDb = static_cast<float>(ParamValue(kThreshLow + i));
+      bands[i].ratio = static_cast<float>(ParamValue(kRatioLow + i));
       bands[i].enabled = enabled[i] ? 1 : 0;
     }
   }
@@ -213,13 +213,13 @@ void Quellbridge::PushStateToOwnSlot() {
   } else {
     complete = false;
   }
-  if (const uint64_t s = registry.WriteHpLp(SlotTarget::Own, static_cast<float>(GetParam(kHP)->Value()),
-                                            static_cast<float>(GetParam(kLP)->Value())))
+  if (const uint64_t s = registry.WriteHpLp(SlotTarget::Own, static_cast<float>(ParamValue(kHP)),
+                                            static_cast<float>(ParamValue(kLP))))
     lastHpLpSeq.store(s);
   else complete = false;
-  if (const uint64_t s = registry.WriteControls(static_cast<float>(GetParam(kAttack)->Value()),
-                                                static_cast<float>(GetParam(kRelease)->Value()),
-                                                static_cast<float>(GetParam(kMakeup)->Value())))
+  if (const uint64_t s = registry.WriteControls(static_cast<float>(ParamValue(kAttack)),
+                                                static_cast<float>(ParamValue(kRelease)),
+                                                static_cast<float>(ParamValue(kMakeup))))
     lastControlsSeq.store(s);
   else complete = false;
   statePushPending.store(!complete && registry.IsOpen(), std::memory_order_relaxed);
@@ -296,8 +296,8 @@ void Quellbridge::FlushSHMToParams() {
     set(kAttack, Clamp(controls.attackMs, 0.1, 300.0), !(controls.nonFinite & 1u));
     set(kRelease, Clamp(controls.releaseMs, 5.0, 2000.0), !(controls.nonFinite & 2u));
     set(kMakeup, Clamp(controls.makeupDb, -12.0, 24.0), !(controls.nonFinite & 4u));
-    processor.setAttackTime(GetParam(kAttack)->Value());
-    processor.setReleaseTime(GetParam(kRelease)->Value());
+    processor.setAttackTime(ParamValue(kAttack));
+    processor.setReleaseTime(ParamValue(kRelease));
     lastControlsSeq.store(controls.seq, std::memory_order_relaxed);
   }
 }
@@ -449,6 +449,7 @@ void Quellbridge::RepairAndReplayShadow() {
 // Heartbeat thread: the own slot had been freed and taken by another
 // instance; the heartbeat claimed a new one. Write name and groups again.
 void Quellbridge::OnSlotRejoined() {
+  ownSpectrumStale.store(true, std::memory_order_relaxed);
   PushStateToOwnSlot();
   controlsPending.store(false, std::memory_order_relaxed);
 }

@@ -89,6 +89,19 @@ struct QBGroupCounters {
   uint64_t controlsSeq = 0;
 };
 
+// What one audio block reads from the registry under a single try of the lock.
+struct QBBlockInputs {
+  bool ownSlotRead = false;  // the lock was had and the own slot is still ours
+  bool bypassed = false;     // own bypass flag; the cached one when not read
+  GroupRead bands = GroupRead::Absent;
+  GroupRead hpLp = GroupRead::Absent;
+  GroupRead controls = GroupRead::Absent;
+  QBBandGroup bandGroup;
+  QBHpLpGroup hpLpGroup;
+  QBControlsGroup controlsGroup;
+  bool peerFound = false;  // an alive slot carries remoteId (its spectrum was copied)
+};
+
 class QuellbridgeSHM {
  public:
   static constexpr int kStaleAgeSeconds = 10;
@@ -227,6 +240,21 @@ class QuellbridgeSHM {
   // copies only the bins its transform has). Returns whether a peer was
   // found; out is untouched otherwise.
   bool CopyPeerSpectrum(float (&out)[kSpectrumBins], int count = kSpectrumBins) noexcept;
+
+  // Everything a block reads, under one single try: remoteId = own peerId,
+  // the own bypass flag (refreshing cachedBypass), the three groups of the
+  // own slot, and the first peerBins entries (clamped to [0, 1024]; 0 = none)
+  // of the peer's spectrum into peerSpectrum, sanitised like CopyPeerSpectrum.
+  // With a busy lock nothing is read: bypassed is the cached flag, the groups
+  // are Busy and peerFound is false. Never sleeps, never allocates.
+  void ReadBlockInputs(float (&peerSpectrum)[kSpectrumBins], int peerBins, QBBlockInputs& out) noexcept;
+
+  // Everything a block publishes, under one single try: the own
+  // gainReduction, the first spectrumBins entries of the own spectrum (0 =
+  // leave it), bandLevels, and heartbeat = time(). Returns whether it was
+  // written.
+  bool PublishBlockOutputs(const float (&gainReductionDb)[3], const float* spectrum, int spectrumBins,
+                           const float (&bandLevels)[3]) noexcept;
 
   // The gain reduction of the own or the peer's slot, non-finite values as 0.
   // Returns whether it was read; out is untouched otherwise.

@@ -43,6 +43,37 @@ bool QuellbridgeSHM::CopyPeerSpectrum(float (&out)[kSpectrumBins], int count) no
   return true;
 }
 
+void QuellbridgeSHM::ReadBlockInputs(float (&peerSpectrum)[kSpectrumBins], int peerBins,
+                                    QBBlockInputs& out) noexcept {
+  out = QBBlockInputs{};
+  out.bypassed = CachedBypass();
+  if (!Usable()) return;
+  const int n = peerBins < 0 ? 0 : (peerBins > kSpectrumBins ? kSpectrumBins : peerBins);
+  {
+    RegistryLock lock(header->mutex, LockMode::SingleTry);
+    if (!lock) {
+      out.bands = out.hpLp = out.controls = GroupRead::Busy;
+      return;
+    }
+    if (const QBSlot* own = SlotIndex() >= 0 ? OwnSlotLocked() : nullptr) {
+      out.ownSlotRead = true;
+      remoteId.store(own->peerId, std::memory_order_relaxed);
+      out.bypassed = own->bypass != 0;
+      cachedBypass.store(out.bypassed, std::memory_order_relaxed);
+      out.bands = ReadBandGroup(*own, out.bandGroup) ? GroupRead::Read : GroupRead::Malformed;
+      out.hpLp = ReadHpLpGroup(*own, out.hpLpGroup) ? GroupRead::Read : GroupRead::Malformed;
+      out.controls = ReadControlsGroup(*own, out.controlsGroup) ? GroupRead::Read : GroupRead::Malformed;
+    }
+    if (RemoteId() != 0) {
+      if (const QBSlot* peer = TargetSlotLocked(SlotTarget::Peer)) {
+        out.peerFound = true;
+        std::memcpy(peerSpectrum, peer->spectrum, sizeof(float) * static_cast<std::size_t>(n));
+      }
+    }
+  }
+  if (out.peerFound) SanitizeMagnitudes(peerSpectrum, n);
+}
+
 bool QuellbridgeSHM::ReadGainReduction(SlotTarget target, LockMode mode, float (&out)[3]) noexcept {
   if (!Usable()) return false;
   if (target == SlotTarget::Own ? SlotIndex() < 0 : RemoteId() == 0) return false;
@@ -63,6 +94,22 @@ void QuellbridgeSHM::WithOwnSlot(LockMode mode, Fn&& write) noexcept {
   RegistryLock lock(header->mutex, mode);
   if (!lock) return;
   if (QBSlot* own = OwnSlotLocked()) write(*own);
+}
+
+bool QuellbridgeSHM::PublishBlockOutputs(const float (&gainReductionDb)[3], const float* spectrum, int spectrumBins,
+                                         const float (&bandLevels)[3]) noexcept {
+  const int64_t now = static_cast<int64_t>(std::time(nullptr));
+  const std::size_t n = static_cast<std::size_t>(
+      !spectrum || spectrumBins <= 0 ? 0 : (spectrumBins > kSpectrumBins ? kSpectrumBins : spectrumBins));
+  bool written = false;
+  WithOwnSlot(LockMode::SingleTry, [&](QBSlot& own) {
+    std::memcpy(own.gainReduction, gainReductionDb, sizeof own.gainReduction);
+    if (n > 0) std::memcpy(own.spectrum, spectrum, n * sizeof(float));
+    std::memcpy(own.bandLevels, bandLevels, sizeof own.bandLevels);
+    own.heartbeat = now;
+    written = true;
+  });
+  return written;
 }
 
 void QuellbridgeSHM::PublishGainReduction(const float (&gainReductionDb)[3]) noexcept {

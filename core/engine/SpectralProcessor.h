@@ -94,6 +94,9 @@ class SpectralProcessor {
   // Configuration (set by configure()).
   int transformLength() const noexcept { return fftSize; }
   int hopLength() const noexcept { return hopSize; }
+  // Audio thread: input samples until the next frame runs (1 .. hop), or a
+  // very large number while unconfigured (no frame will run).
+  int samplesUntilFrame() const noexcept { return ready ? hopSize - hopFill : 0x7fffffff; }
   int binCount() const noexcept { return numBins; }
   float rate() const noexcept { return sampleRate; }
   const int* permutation() const noexcept { return permute; }

@@ -60,11 +60,18 @@ std::string Tones(PeerState& s, const Args& a) {
   }
   p.plugin->Idle();
 
-  std::string reply = "frames=" + std::to_string(p.lastStats.Frames()) + " nan=" + (p.lastStats.AnyNaN() ? "1" : "0") +
-                      " maxabs=" + FormatDouble(p.lastStats.MaxAbs());
+  std::string reply = "frames=";
+  reply += std::to_string(p.lastStats.Frames());
+  reply += p.lastStats.AnyNaN() ? " nan=1" : " nan=0";
+  reply += " maxabs=";
+  reply += FormatDouble(p.lastStats.MaxAbs());
   for (double hz : frequencies) {
-    reply += " " + FormatDouble(hz) + "=" + FormatDouble(ToneAmplitude(tail[0].data(), window, hz, p.sampleRate)) +
-             "," + FormatDouble(ToneAmplitude(tail[1].data(), window, hz, p.sampleRate));
+    reply += ' ';
+    reply += FormatDouble(hz);
+    reply += '=';
+    reply += FormatDouble(ToneAmplitude(tail[0].data(), window, hz, p.sampleRate));
+    reply += ',';
+    reply += FormatDouble(ToneAmplitude(tail[1].data(), window, hz, p.sampleRate));
   }
   return reply;
 }
