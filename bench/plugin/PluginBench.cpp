@@ -12,26 +12,22 @@
 // Runs in a private /dev/shm so it never meets real instances.
 #include <benchmark/benchmark.h>
 
-#include <boost/interprocess/mapped_region.hpp>
-#include <boost/interprocess/shared_memory_object.hpp>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <map>
 #include <memory>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "HostedPlugin.h"
+#include "PairingTestSupport.h"
 #include "PrivateShm.h"
 #include "registry/RegistryLayout.h"
-#include "registry/RobustMutex.h"
-#include "registry/SlotGroups.h"
 
 namespace {
-
-namespace bip = boost::interprocess;
 
 constexpr double kRate = 48000.0;
 constexpr int kMaxBlock = 1024;
@@ -58,40 +54,6 @@ class Instance {
   std::vector<double> out0 = std::vector<double>(kMaxBlock), out1 = std::vector<double>(kMaxBlock);
 };
 
-// The registry as the benchmark sees it: a mapping of its own.
-class RegistryMapping {
- public:
-  bool Map() {
-    try {
-      bip::shared_memory_object opened(bip::open_only, qb::kRegistryName, bip::read_write);
-      bip::mapped_region mapped(opened, bip::read_write, 0, qb::kRegistrySize);
-      shm.swap(opened);
-      region.swap(mapped);
-      registry = static_cast<qb::QBRegistry*>(region.get_address());
-    } catch (...) {
-      registry = nullptr;
-    }
-    return registry != nullptr;
-  }
-  std::vector<uint64_t> AliveIds() {
-    std::vector<uint64_t> ids;
-    qb::RegistryLock lock(registry->mutex, qb::LockMode::WithRetry);
-    for (const qb::QBSlot& s : registry->slots)
-      if (qb::SlotIsAlive(s)) ids.push_back(s.instanceId);
-    return ids;
-  }
-  void Pair(uint64_t a, uint64_t b) {
-    qb::RegistryLock lock(registry->mutex, qb::LockMode::WithRetry);
-    registry->slots[qb::FindAliveSlot(*registry, a)].peerId = b;
-    registry->slots[qb::FindAliveSlot(*registry, b)].peerId = a;
-  }
-
- private:
-  bip::shared_memory_object shm;
-  bip::mapped_region region;
-  qb::QBRegistry* registry = nullptr;
-};
-
 // Every instance of the run: the measured ones, the peers, and fillers that
 // take the remaining slots so that the last one created runs unjoined.
 struct Rig {
@@ -110,13 +72,13 @@ struct Rig {
     for (double& v : signal) v = u(rng);
     silence.assign(8 * kMaxBlock, 0.0);
 
-    RegistryMapping registry;
+    qbtest::RegistryView registry;
     auto create = [&](std::vector<uint64_t>* id) {
-      const std::vector<uint64_t> before = registry.Map() ? registry.AliveIds() : std::vector<uint64_t>{};
+      registry.Map();
+      const std::set<uint64_t> before = registry.AliveIds();
       auto instance = std::make_unique<Instance>(module->CreateInstance());
       if (id && registry.Map())
-        for (uint64_t x : registry.AliveIds())
-          if (std::find(before.begin(), before.end(), x) == before.end()) id->push_back(x);
+        if (const uint64_t added = registry.NewId(before)) id->push_back(added);
       return instance;
     };
     std::vector<uint64_t> ids;
