@@ -325,13 +325,9 @@ void ClapInstance::Deactivate() {
   CollectOutputEvents();
 }
 
-template <typename Sample>
-bool ClapInstance::ProcessImpl(const Sample* const* in, int nIn, Sample* const* out, int nOut, int nFrames) {
-  if (!mPlugin || !mActive || nFrames < 0 || nIn < 0 || nOut < 0) return false;
-  AudioState& a = *mAudio;
-  mAudioThread.store(ThisThread());
-  mInProcess.store(true);
-
+// Turns the parameter changes queued by SetParam into the input events of the
+// next process or flush call, and empties the output list.
+void ClapInstance::TakeQueuedParamEvents(AudioState& a) {
   a.inCount = 0;
   ParamChange change;
   while (a.inCount < a.inEvents.size() && mQueues->toAudio.Pop(change)) {
@@ -344,6 +340,16 @@ bool ClapInstance::ProcessImpl(const Sample* const* in, int nIn, Sample* const* 
     e.value = change.value;
   }
   a.outCount = 0;
+}
+
+template <typename Sample>
+bool ClapInstance::ProcessImpl(const Sample* const* in, int nIn, Sample* const* out, int nOut, int nFrames) {
+  if (!mPlugin || !mActive || nFrames < 0 || nIn < 0 || nOut < 0) return false;
+  AudioState& a = *mAudio;
+  mAudioThread.store(ThisThread());
+  mInProcess.store(true);
+
+  TakeQueuedParamEvents(a);
 
   constexpr bool k64 = sizeof(Sample) == sizeof(double);
   auto bind = [&](clap_audio_buffer_t& buffer, const Sample* const* channels, int count, Sample** storage) {
@@ -438,18 +444,7 @@ void ClapInstance::SetParam(uint32_t id, double plain) {
 bool ClapInstance::Flush() {
   if (!mParams || !mParams->flush || mProcessingState.load()) return false;
   AudioState& a = *mAudio;
-  a.inCount = 0;
-  ParamChange change;
-  while (a.inCount < a.inEvents.size() && mQueues->toAudio.Pop(change)) {
-    clap_event_param_value_t& e = a.inEvents[a.inCount++];
-    e = clap_event_param_value_t{};
-    e.header = {sizeof(clap_event_param_value_t), 0, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_VALUE, 0};
-    e.param_id = change.id;
-    e.note_id = -1;
-    e.port_index = e.channel = e.key = -1;
-    e.value = change.value;
-  }
-  a.outCount = 0;
+  TakeQueuedParamEvents(a);
   mParams->flush(mPlugin, &a.inList, &a.outList);
   for (uint32_t i = 0; i < a.outCount; ++i) mOutputLog.push_back(a.outEvents[i]);
   a.inCount = a.outCount = 0;

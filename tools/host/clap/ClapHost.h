@@ -111,6 +111,7 @@ class ClapInstance final : public HostedInstance {
   bool ProcessImpl(const Sample* const* in, int nIn, Sample* const* out, int nOut, int nFrames);
   void NoteViolation(const char* what);
   void CollectOutputEvents();
+  void TakeQueuedParamEvents(AudioState& audio);
   bool IsMainThread() const;
   bool IsAudioThread() const;
 
