@@ -13,6 +13,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -140,6 +141,44 @@ QB_PLUGIN_BENCHMARK(JoinedAlone);
 QB_PLUGIN_BENCHMARK(PairedQuietPeer);
 QB_PLUGIN_BENCHMARK(PairedLoudPeer);
 
+// The same four instances measured side by side: every iteration runs a
+// batch of blocks on each of them in turn (the order rotating), so the drift
+// of a shared, noisy machine hits the floor and the variants alike. Reports
+// each variant's real-time factor and its cost as a ratio to the floor.
+void Interleaved(benchmark::State& state) {
+  Rig& rig = SharedRig();
+  if (!rig.error.empty()) return state.SkipWithError(rig.error.c_str());
+  const int n = static_cast<int>(state.range(0));
+  constexpr int kBatch = 16;
+  const std::vector<std::string> names = {kFloor, "JoinedAlone", "PairedQuietPeer", "PairedLoudPeer"};
+  std::vector<Instance*> instances;
+  for (const std::string& name : names) {
+    instances.push_back(rig.measured.at(name).get());
+    instances.back()->Run(rig.signal, n, 64);  // past the first frames and adoptions
+  }
+  std::vector<double> seconds(names.size(), 0.0);
+  size_t offset = 0;
+  size_t turn = 0;
+  for (auto _ : state) {
+    for (size_t k = 0; k < names.size(); ++k) {
+      const size_t v = (turn + k) % names.size();
+      const auto start = std::chrono::steady_clock::now();
+      for (int b = 0; b < kBatch; ++b) {
+        if (!instances[v]->Block(rig.signal.data() + offset, n)) return state.SkipWithError("process failed");
+        offset = (offset + static_cast<size_t>(n)) % (rig.signal.size() - kMaxBlock);
+      }
+      seconds[v] += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    ++turn;
+  }
+  const double audioSeconds = static_cast<double>(state.iterations()) * kBatch * n / kRate;
+  for (size_t v = 0; v < names.size(); ++v) {
+    state.counters[names[v] + "_rt"] = audioSeconds / seconds[v];
+    if (v > 0) state.counters[names[v] + "_ratio"] = seconds[v] / seconds[0];
+  }
+}
+BENCHMARK(Interleaved)->ArgName("block")->Arg(32)->Arg(64)->Arg(256)->Arg(1024)->MinTime(1.0)->UseRealTime();
+
 // Console output, then per block size every variant's cost as a ratio to the
 // unjoined instance's.
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -147,7 +186,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     // Single runs, or the median of repetitions.
     for (const Run& run : runs) {
-      if (run.error_occurred) continue;
+      if (run.error_occurred || run.run_name.str().rfind("Interleaved", 0) == 0) continue;
       const bool single = run.run_type == Run::RT_Iteration && run.repetitions <= 1;
       const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
       if (!single && !median) continue;
